@@ -7,7 +7,10 @@
 // is $VELMORA_RUNTIME_DIR (default /tmp/velmora). Folders are created on first use.
 #pragma once
 
+#include <sys/types.h>
+
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -27,6 +30,19 @@ std::string PipePath(std::string_view pipeName);
 std::string DevicePath(std::string_view deviceName);
 std::string ServiceStatusPath(std::string_view serviceName);
 
+// Byte ranges of an object file that carry open-file-description locks.
+inline constexpr off_t kLivenessByte = 0;   // shared by every holder
+inline constexpr off_t kOwnershipByte = 1;  // mutex ownership; an event's state update
+// Serialises creation and takeover; far beyond any object's content.
+inline constexpr off_t kCreationGuardByte = off_t{1} << 62;
+
+// Open-file-description lock of one byte: type is F_RDLCK, F_WRLCK or F_UNLCK; wait blocks
+// until it is granted. false with the last error set (ERROR_IO_PENDING when held elsewhere).
+bool LockByte(int fd, short type, off_t offset, bool wait);
+
+// Whether another open file description holds a lock on the byte.
+bool IsByteLockedElsewhere(int fd, off_t offset);
+
 // A regular file standing for a named object. Every holder keeps a shared open-file-description
 // lock on byte 0; a file that nobody holds that way is stale and counts as absent.
 class NamedObjectFile {
@@ -35,8 +51,11 @@ class NamedObjectFile {
   // taken over) gets initialContent, zero-padded or cut to size; an attached one is left as it
   // is. Answers nullptr with the last error on failure; on success the last error is
   // ERROR_ALREADY_EXISTS when a live object was attached, ERROR_SUCCESS otherwise.
+  // initNew, when given, runs on a new or taken-over file before any other process can see
+  // it (for example to take initial ownership); its false fails the creation.
   static std::unique_ptr<NamedObjectFile> Create(const std::string& path, size_t size,
-                                                 std::string_view initialContent);
+                                                 std::string_view initialContent,
+                                                 const std::function<bool(int fd)>& initNew = {});
 
   // Attaches to a live object; nullptr with ERROR_FILE_NOT_FOUND when absent or stale.
   static std::unique_ptr<NamedObjectFile> Open(const std::string& path, bool writable);

@@ -60,6 +60,9 @@ class PipeListener : public WaitObject {
   PipeListener(UniqueFd fd, std::string path) : m_fd(std::move(fd)), m_path(std::move(path)) {}
   UniqueFd m_fd;
   std::string m_path;
+  // The socket file this listener bound, told apart from one a later server bound at the path.
+  dev_t m_fileDev = 0;
+  ino_t m_fileIno = 0;
 };
 
 // Waits until a server listening on the name can take a client, up to timeoutMs. false with

@@ -21,8 +21,10 @@ struct LaunchOptions {
 std::vector<std::string> SplitCommandLine(std::string_view commandLine);
 
 // Starts programPath with the arguments of commandLine (its first word is the program name as
-// argv[0], as CreateProcess takes it). Answers ERROR_SUCCESS or the error; pid receives the new
-// process id when given.
+// argv[0], as CreateProcess takes it; with an empty programPath that word names the program).
+// Answers ERROR_SUCCESS or the error (ERROR_FILE_NOT_FOUND for a missing program file,
+// ERROR_ACCESS_DENIED for one that may not be run). pid receives the new process id when given,
+// and the caller then waits for it; without pid the program is reaped when it ends.
 uint32_t LaunchProcess(const std::string& programPath, std::string_view commandLine,
                        const LaunchOptions& options, pid_t* pid = nullptr);
 
