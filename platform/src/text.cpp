@@ -118,7 +118,7 @@ void AppendNarrow<char16_t>(std::u16string& out, std::string_view narrow) { out 
 template <>
 void AppendNarrow<char>(std::string& out, std::string_view narrow) { out.append(narrow); }
 
-struct Spec {
+struct Directive {
   std::string flags;
   int width = -1;
   int precision = -1;
@@ -128,84 +128,84 @@ struct Spec {
 };
 
 template <typename CharT>
-void Pad(std::basic_string<CharT>& out, size_t from, const Spec& spec) {
+void Pad(std::basic_string<CharT>& out, size_t from, const Directive& directive) {
   size_t written = out.size() - from;
-  if (spec.width < 0 || written >= static_cast<size_t>(spec.width)) return;
-  size_t fill = static_cast<size_t>(spec.width) - written;
-  if (spec.flags.find('-') != std::string::npos) {
+  if (directive.width < 0 || written >= static_cast<size_t>(directive.width)) return;
+  size_t fill = static_cast<size_t>(directive.width) - written;
+  if (directive.flags.find('-') != std::string::npos) {
     out.append(fill, CharT(' '));
   } else {
     out.insert(from, fill, CharT(' '));
   }
 }
 
-std::string NumericSpec(const Spec& spec, const char* length, char conversion) {
-  std::string s = "%" + spec.flags;
-  if (spec.width >= 0) s += std::to_string(spec.width);
-  if (spec.precision >= 0) s += "." + std::to_string(spec.precision);
+std::string PrintfDirective(const Directive& directive, const char* length, char conversion) {
+  std::string s = "%" + directive.flags;
+  if (directive.width >= 0) s += std::to_string(directive.width);
+  if (directive.precision >= 0) s += "." + std::to_string(directive.precision);
   s += length;
   s += conversion;
   return s;
 }
 
 template <typename... Args>
-std::string FormatNumber(const std::string& spec, Args... value) {
+std::string FormatNumber(const std::string& directive, Args... value) {
   char small[128];
-  int n = std::snprintf(small, sizeof(small), spec.c_str(), value...);
+  int n = std::snprintf(small, sizeof(small), directive.c_str(), value...);
   if (n < 0) return {};
   if (static_cast<size_t>(n) < sizeof(small)) return std::string(small, static_cast<size_t>(n));
   std::string big(static_cast<size_t>(n) + 1, '\0');
-  std::snprintf(big.data(), big.size(), spec.c_str(), value...);
+  std::snprintf(big.data(), big.size(), directive.c_str(), value...);
   big.resize(static_cast<size_t>(n));
   return big;
 }
 
-std::string FormatInteger(const Spec& spec, char conversion, va_list& args) {
+std::string FormatInteger(const Directive& directive, char conversion, va_list& args) {
   bool isSigned = conversion == 'd' || conversion == 'i';
-  using L = Spec::Length;
-  switch (spec.length) {
+  using L = Directive::Length;
+  switch (directive.length) {
     case L::kLongLong:
     case L::kMax:
-      return isSigned ? FormatNumber(NumericSpec(spec, "ll", conversion), va_arg(args, long long))
-                      : FormatNumber(NumericSpec(spec, "ll", conversion), va_arg(args, unsigned long long));
+      return isSigned ? FormatNumber(PrintfDirective(directive, "ll", conversion), va_arg(args, long long))
+                      : FormatNumber(PrintfDirective(directive, "ll", conversion), va_arg(args, unsigned long long));
     case L::kLong:
     case L::kSize:
     case L::kPtrDiff:
-      return isSigned ? FormatNumber(NumericSpec(spec, "l", conversion), va_arg(args, long))
-                      : FormatNumber(NumericSpec(spec, "l", conversion), va_arg(args, unsigned long));
+      return isSigned ? FormatNumber(PrintfDirective(directive, "l", conversion), va_arg(args, long))
+                      : FormatNumber(PrintfDirective(directive, "l", conversion), va_arg(args, unsigned long));
     case L::kShort:
-      return isSigned ? FormatNumber(NumericSpec(spec, "h", conversion), va_arg(args, int))
-                      : FormatNumber(NumericSpec(spec, "h", conversion), va_arg(args, unsigned int));
+      return isSigned ? FormatNumber(PrintfDirective(directive, "h", conversion), va_arg(args, int))
+                      : FormatNumber(PrintfDirective(directive, "h", conversion), va_arg(args, unsigned int));
     case L::kChar:
-      return isSigned ? FormatNumber(NumericSpec(spec, "hh", conversion), va_arg(args, int))
-                      : FormatNumber(NumericSpec(spec, "hh", conversion), va_arg(args, unsigned int));
+      return isSigned ? FormatNumber(PrintfDirective(directive, "hh", conversion), va_arg(args, int))
+                      : FormatNumber(PrintfDirective(directive, "hh", conversion), va_arg(args, unsigned int));
     default:
-      return isSigned ? FormatNumber(NumericSpec(spec, "", conversion), va_arg(args, int))
-                      : FormatNumber(NumericSpec(spec, "", conversion), va_arg(args, unsigned int));
+      return isSigned ? FormatNumber(PrintfDirective(directive, "", conversion), va_arg(args, int))
+                      : FormatNumber(PrintfDirective(directive, "", conversion), va_arg(args, unsigned int));
   }
 }
 
 template <typename CharT>
-void FormatString(std::basic_string<CharT>& out, const Spec& spec, bool wide, va_list& args) {
+void FormatString(std::basic_string<CharT>& out, const Directive& directive, bool wide, va_list& args) {
   size_t from = out.size();
   if (wide) {
     const char16_t* text = va_arg(args, const char16_t*);
     if (text == nullptr) text = u"(null)";
     size_t length = WideLength(text);
-    if (spec.precision >= 0) length = std::min(length, static_cast<size_t>(spec.precision));
+    if (directive.precision >= 0) length = std::min(length, static_cast<size_t>(directive.precision));
     AppendText(out, std::u16string_view(text, length));
   } else {
     const char* text = va_arg(args, const char*);
     if (text == nullptr) text = "(null)";
     size_t length = std::strlen(text);
-    if (spec.precision >= 0) length = std::min(length, static_cast<size_t>(spec.precision));
+    if (directive.precision >= 0) length = std::min(length, static_cast<size_t>(directive.precision));
     AppendNarrow(out, std::string_view(text, length));
   }
-  Pad(out, from, spec);
+  Pad(out, from, directive);
 }
 
 template <typename CharT>
-void FormatChar(std::basic_string<CharT>& out, const Spec& spec, bool wide, va_list& args) {
+void FormatChar(std::basic_string<CharT>& out, const Directive& directive, bool wide, va_list& args) {
   size_t from = out.size();
   int value = va_arg(args, int);
   if (wide) {
@@ -215,7 +215,7 @@ void FormatChar(std::basic_string<CharT>& out, const Spec& spec, bool wide, va_l
     char c = static_cast<char>(value);
     AppendNarrow(out, std::string_view(&c, 1));
   }
-  Pad(out, from, spec);
+  Pad(out, from, directive);
 }
 
 template <typename CharT>
@@ -230,46 +230,46 @@ int ReadNumber(const CharT*& p, va_list& args) {
 }
 
 template <typename CharT>
-void ParseLength(const CharT*& p, Spec& spec) {
-  using L = Spec::Length;
+void ParseLength(const CharT*& p, Directive& directive) {
+  using L = Directive::Length;
   if (p[0] == 'I' && p[1] == '6' && p[2] == '4') {
-    spec.length = L::kLongLong;
+    directive.length = L::kLongLong;
     p += 3;
   } else if (p[0] == 'I' && p[1] == '3' && p[2] == '2') {
     p += 3;
   } else if (*p == 'I') {
-    spec.length = L::kSize;
+    directive.length = L::kSize;
     ++p;
   } else if (*p == 'h') {
-    spec.narrowText = true;
-    spec.length = p[1] == 'h' ? L::kChar : L::kShort;
+    directive.narrowText = true;
+    directive.length = p[1] == 'h' ? L::kChar : L::kShort;
     p += p[1] == 'h' ? 2 : 1;
   } else if (*p == 'l') {
-    spec.wideText = true;
-    spec.length = p[1] == 'l' ? L::kLongLong : L::kLong;
+    directive.wideText = true;
+    directive.length = p[1] == 'l' ? L::kLongLong : L::kLong;
     p += p[1] == 'l' ? 2 : 1;
   } else if (*p == 'z') {
-    spec.length = L::kSize;
+    directive.length = L::kSize;
     ++p;
   } else if (*p == 'j') {
-    spec.length = L::kMax;
+    directive.length = L::kMax;
     ++p;
   } else if (*p == 't') {
-    spec.length = L::kPtrDiff;
+    directive.length = L::kPtrDiff;
     ++p;
   } else if (*p == 'L') {
-    spec.length = L::kLongDouble;
+    directive.length = L::kLongDouble;
     ++p;
   }
 }
 
 // A wide format's %s takes wide text and a narrow format's narrow text; S swaps; h and l force.
 template <typename CharT>
-bool TextIsWide(const Spec& spec, CharT conversion) {
+bool TextIsWide(const Directive& directive, CharT conversion) {
   constexpr bool wideFormat = sizeof(CharT) == 2;
   bool swapped = conversion == 'S' || conversion == 'C';
-  if (spec.narrowText) return false;
-  if (spec.wideText) return true;
+  if (directive.narrowText) return false;
+  if (directive.wideText) return true;
   return wideFormat != swapped;
 }
 
@@ -289,40 +289,40 @@ std::basic_string<CharT> FormatImpl(const CharT* format, va_list args) {
       out += *p++;
       continue;
     }
-    Spec spec;
-    while (*p == '-' || *p == '+' || *p == ' ' || *p == '#' || *p == '0') spec.flags += static_cast<char>(*p++);
-    if (*p == '*' || (*p >= '0' && *p <= '9')) spec.width = ReadNumber(p, ap);
-    if (spec.width < 0 && spec.width != -1) {
-      spec.flags += '-';
-      spec.width = -spec.width;
+    Directive directive;
+    while (*p == '-' || *p == '+' || *p == ' ' || *p == '#' || *p == '0') directive.flags += static_cast<char>(*p++);
+    if (*p == '*' || (*p >= '0' && *p <= '9')) directive.width = ReadNumber(p, ap);
+    if (directive.width < 0 && directive.width != -1) {
+      directive.flags += '-';
+      directive.width = -directive.width;
     }
     if (*p == '.') {
       ++p;
-      spec.precision = ReadNumber(p, ap);
+      directive.precision = ReadNumber(p, ap);
     }
-    ParseLength(p, spec);
+    ParseLength(p, directive);
     CharT conversion = *p;
     if (conversion == 0) break;
     ++p;
     switch (conversion) {
       case 'd': case 'i': case 'u': case 'x': case 'X': case 'o':
-        Sink<CharT>{out}.Put(FormatInteger(spec, static_cast<char>(conversion), ap));
+        Sink<CharT>{out}.Put(FormatInteger(directive, static_cast<char>(conversion), ap));
         break;
       case 'f': case 'F': case 'e': case 'E': case 'g': case 'G': case 'a': case 'A':
-        if (spec.length == Spec::Length::kLongDouble) {
-          Sink<CharT>{out}.Put(FormatNumber(NumericSpec(spec, "L", static_cast<char>(conversion)), va_arg(ap, long double)));
+        if (directive.length == Directive::Length::kLongDouble) {
+          Sink<CharT>{out}.Put(FormatNumber(PrintfDirective(directive, "L", static_cast<char>(conversion)), va_arg(ap, long double)));
         } else {
-          Sink<CharT>{out}.Put(FormatNumber(NumericSpec(spec, "", static_cast<char>(conversion)), va_arg(ap, double)));
+          Sink<CharT>{out}.Put(FormatNumber(PrintfDirective(directive, "", static_cast<char>(conversion)), va_arg(ap, double)));
         }
         break;
       case 'p':
-        Sink<CharT>{out}.Put(FormatNumber(NumericSpec(spec, "", 'p'), va_arg(ap, void*)));
+        Sink<CharT>{out}.Put(FormatNumber(PrintfDirective(directive, "", 'p'), va_arg(ap, void*)));
         break;
       case 's': case 'S':
-        FormatString(out, spec, TextIsWide(spec, conversion), ap);
+        FormatString(out, directive, TextIsWide(directive, conversion), ap);
         break;
       case 'c': case 'C':
-        FormatChar(out, spec, TextIsWide(spec, conversion), ap);
+        FormatChar(out, directive, TextIsWide(directive, conversion), ap);
         break;
       case 'n':
         (void)va_arg(ap, void*);  // never written: a format must not store through an argument
