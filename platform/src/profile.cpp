@@ -111,7 +111,7 @@ class ProfileDocument {
     }
     if (FindSection(section) == kNone) {
       if (!m_lines.empty() && !Trim(m_lines.back().raw).empty()) Insert(m_lines.size(), "");
-      Insert(m_lines.size(), "[" + std::string(section) + "]");
+      Insert(m_lines.size(), std::string("[").append(section).append("]"));
       end = m_lines.size();
     }
     // After the section's last non-blank line, so that a blank line before the next section stays.

@@ -142,7 +142,7 @@ void Pad(std::basic_string<CharT>& out, size_t from, const Directive& directive)
 std::string PrintfDirective(const Directive& directive, const char* length, char conversion) {
   std::string s = "%" + directive.flags;
   if (directive.width >= 0) s += std::to_string(directive.width);
-  if (directive.precision >= 0) s += "." + std::to_string(directive.precision);
+  if (directive.precision >= 0) s.append(".").append(std::to_string(directive.precision));
   s += length;
   s += conversion;
   return s;
