@@ -1,33 +1,19 @@
 #include "ParsePacketResult.h"
 
 #include <gtest/gtest.h>
-#include <openssl/sha.h>
 
 #include <cctype>
 #include <string>
 
 #include "TraceFile.h"
+#include "report_expectations.h"
 #include "test_env.h"
 
 namespace {
 
+using traffic_test::ExpectedDigest;
 using velmora::test::ReadFile;
 using velmora::test::ScopedTestEnvironment;
-
-// Upper-case hexadecimal SHA-1 of the lower-cased name and the tag, from an independent library.
-std::string ExpectedDigest(std::string name) {
-  for (char& c : name) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  name += "quilm";
-  unsigned char digest[SHA_DIGEST_LENGTH];
-  ::SHA1(reinterpret_cast<const unsigned char*>(name.data()), name.size(), digest);
-  std::string hex;
-  char cell[3];
-  for (unsigned char b : digest) {
-    std::snprintf(cell, sizeof(cell), "%02X", b);
-    hex += cell;
-  }
-  return hex;
-}
 
 class ResultStoreTest : public ::testing::Test {
  protected:

@@ -6,6 +6,7 @@
 
 #include "Packetdispatcher.h"
 #include "ParsePacketResult.h"
+#include "report_expectations.h"
 #include "dhcpl_DhcpListen.h"
 #include "frames.h"
 #include "test_env.h"
@@ -15,16 +16,6 @@ namespace {
 using namespace traffic_test;
 using velmora::test::ReadFile;
 using velmora::test::ScopedTestEnvironment;
-
-Bytes WithHostOrderPorts(Bytes f) {
-  std::swap(f[34], f[35]);
-  std::swap(f[36], f[37]);
-  return f;
-}
-
-const std::string kEmptySummary =
-    "Number of,DNS Query: 0\r\nNumber of,SMTP EHLO: 0\r\nNumber of,IRC Request: 0,\r\n"
-    "Number of,HTTP Redirect: 0, Total Length=0\r\nNumber of,DDoS: 0\r\n";
 
 TEST(CheckPcapHeader, AcceptsOnlyTheClassicLittleEndianEthernetFormat) {
   struct Case {
