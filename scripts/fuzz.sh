@@ -6,10 +6,10 @@ cd "$(dirname "$0")/.."
 seconds=${1:-10}
 CC=clang CXX=clang++ cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELMORA_FUZZ=ON \
   -DVELMORA_WERROR=ON >/dev/null
-cmake --build build-fuzz -j "$(nproc)"
+cmake --build build-fuzz --target velmora_fuzzers -j "$(nproc)"
 shopt -s nullglob
-for target in build-fuzz/fuzz/*; do
-  [ -x "$target" ] || continue
+for target in build-fuzz/fuzzers/*; do
+  [ -f "$target" ] && [ -x "$target" ] || continue
   name=$(basename "$target")
   work="build-fuzz/corpus/$name"
   mkdir -p "$work"
