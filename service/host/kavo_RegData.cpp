@@ -21,6 +21,12 @@ constexpr size_t kUserAgentBytes = 512;
 
 int AsInt(uint32_t value) { return static_cast<int>(value); }
 
+// Traces a failed registry call at the caller's line and passes its code on.
+uint32_t TraceFailure(int line, const char16_t* message, uint32_t error) {
+  if (error != platform::ERROR_SUCCESS) DebugTraceW(5, kModule, line, message, AsInt(error));
+  return error;
+}
+
 // A 32-bit number; a value of another type or size is not taken for one.
 uint32_t QueryDword(const platform::RegKey& key, const char16_t* name, uint32_t& value) {
   uint32_t type = platform::REG_NONE;
@@ -107,11 +113,8 @@ uint32_t CRegData::Initial() {
 }
 
 uint32_t CRegData::GetLanguageID() {
-  uint32_t error = QueryDword(m_productKey, u"Lang", m_languageId);
-  if (error != platform::ERROR_SUCCESS) {
-    DebugTraceW(5, kModule, __LINE__, u"[CRegData::GetLanguageID] RegQueryValueEx failed. err = %d", AsInt(error));
-  }
-  return error;
+  return TraceFailure(__LINE__, u"[CRegData::GetLanguageID] RegQueryValueEx failed. err = %d",
+                      QueryDword(m_productKey, u"Lang", m_languageId));
 }
 
 uint32_t CRegData::LanguageIDMapToBackendLanguageID() {
@@ -133,36 +136,23 @@ uint32_t CRegData::GetBlockingOrNot() {
 }
 
 uint32_t CRegData::GetInstallQuororNot() {
-  uint32_t error = QueryDword(m_productKey, u"InstQuor", m_instQuor);
-  if (error != platform::ERROR_SUCCESS) {
-    DebugTraceW(5, kModule, __LINE__, u"[CRegData::GetInstallQuororNot] RegQueryValueEx failed. err = %d",
-                AsInt(error));
-  }
-  return error;
+  return TraceFailure(__LINE__, u"[CRegData::GetInstallQuororNot] RegQueryValueEx failed. err = %d",
+                      QueryDword(m_productKey, u"InstQuor", m_instQuor));
 }
 
 uint32_t CRegData::GetOVUID(uint32_t& id) {
-  uint32_t error = QueryDword(m_productKey, u"OVUID", id);
-  if (error != platform::ERROR_SUCCESS) {
-    DebugTraceW(5, kModule, __LINE__, u"[CRegData::GetOVUID] RegQueryValueEx failed. err = %d", AsInt(error));
-  }
-  return error;
+  return TraceFailure(__LINE__, u"[CRegData::GetOVUID] RegQueryValueEx failed. err = %d",
+                      QueryDword(m_productKey, u"OVUID", id));
 }
 
 uint32_t CRegData::GetVersion(char16_t (&version)[kVersionChars]) {
-  uint32_t error = QueryText(m_productKey, u"Version", version, kVersionChars);
-  if (error != platform::ERROR_SUCCESS) {
-    DebugTraceW(5, kModule, __LINE__, u"RegQueryValueEx failed. err = %d", AsInt(error));
-  }
-  return error;
+  return TraceFailure(__LINE__, u"RegQueryValueEx failed. err = %d",
+                      QueryText(m_productKey, u"Version", version, kVersionChars));
 }
 
 uint32_t CRegData::GetProductName(char16_t (&name)[kProductNameChars]) {
-  uint32_t error = QueryText(m_productKey, u"ProductName", name, kProductNameChars);
-  if (error != platform::ERROR_SUCCESS) {
-    DebugTraceW(5, kModule, __LINE__, u"RegQueryValueEx failed. err = %d", AsInt(error));
-  }
-  return error;
+  return TraceFailure(__LINE__, u"RegQueryValueEx failed. err = %d",
+                      QueryText(m_productKey, u"ProductName", name, kProductNameChars));
 }
 
 uint32_t CRegData::GetLastVLMtimestamp(uint32_t& timestamp) {
@@ -177,12 +167,8 @@ uint32_t CRegData::GetLastVLMtimestamp(uint32_t& timestamp) {
 }
 
 uint32_t CRegData::SetLastVLMtimestamp(uint32_t timestamp) {
-  uint32_t error = SetDword(m_productKey, u"VLMreporttimestamp", timestamp);
-  if (error != platform::ERROR_SUCCESS) {
-    DebugTraceW(5, kModule, __LINE__, u"[CRegData::SetLastVLMtimestamp] RegSetValueEx failed. err = %d",
-                AsInt(error));
-  }
-  return error;
+  return TraceFailure(__LINE__, u"[CRegData::SetLastVLMtimestamp] RegSetValueEx failed. err = %d",
+                      SetDword(m_productKey, u"VLMreporttimestamp", timestamp));
 }
 
 uint32_t CRegData::GetURLDNSQuery(uint32_t& enabled) {
@@ -190,12 +176,8 @@ uint32_t CRegData::GetURLDNSQuery(uint32_t& enabled) {
   uint32_t error =
       platform::RegOpenKeyExW(platform::HKEY_LOCAL_MACHINE, kUrlFilterConfigKeyPath, 0, platform::KEY_READ, &key);
   if (error != platform::ERROR_SUCCESS) return error;
-  error = QueryDword(key, u"EnableHvufeDns", enabled);
-  if (error != platform::ERROR_SUCCESS) {
-    DebugTraceW(5, kModule, __LINE__, u"[CRegData::GetURLDNSQuery]  RegQueryValueEx failed. err = %d",
-                AsInt(error));
-  }
-  return error;
+  return TraceFailure(__LINE__, u"[CRegData::GetURLDNSQuery]  RegQueryValueEx failed. err = %d",
+                      QueryDword(key, u"EnableHvufeDns", enabled));
 }
 
 uint32_t CRegData::SetURLDNSQuery(uint32_t enabled) {
@@ -203,11 +185,8 @@ uint32_t CRegData::SetURLDNSQuery(uint32_t enabled) {
   uint32_t error =
       platform::RegOpenKeyExW(platform::HKEY_LOCAL_MACHINE, kUrlFilterConfigKeyPath, 0, platform::KEY_WRITE, &key);
   if (error != platform::ERROR_SUCCESS) return error;
-  error = SetDword(key, u"EnableHvufeDns", enabled);
-  if (error != platform::ERROR_SUCCESS) {
-    DebugTraceW(5, kModule, __LINE__, u"[CRegData::SetURLDNSQuery] RegSetValueEx failed. err = %d", AsInt(error));
-  }
-  return error;
+  return TraceFailure(__LINE__, u"[CRegData::SetURLDNSQuery] RegSetValueEx failed. err = %d",
+                      SetDword(key, u"EnableHvufeDns", enabled));
 }
 
 uint32_t CRegData::SetProxyPort(uint32_t port) {
