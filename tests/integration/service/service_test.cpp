@@ -26,11 +26,15 @@
 #include "platform/registry.h"
 #include "platform/service_manager.h"
 #include "platform/text.h"
+#include "registry_values.h"
 #include "test_env.h"
 
 namespace {
 
 using namespace platform;
+using velmora::test::PutDword;
+using velmora::test::PutProductKey;
+using velmora::test::PutText;
 using velmora::test::ReadFile;
 using velmora::test::ScopedTestEnvironment;
 using velmora::test::WriteFile;
@@ -47,21 +51,6 @@ bool WaitFor(Condition condition, uint32_t patienceMs = kPatienceMs) {
     Sleep(20);
   }
   return true;
-}
-
-void PutDword(const char16_t* keyPath, const char16_t* name, uint32_t value) {
-  RegKey key;
-  ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, keyPath, KEY_ALL_ACCESS, &key, nullptr), ERROR_SUCCESS);
-  ASSERT_EQ(RegSetValueExW(key, name, 0, REG_DWORD, reinterpret_cast<const uint8_t*>(&value), sizeof(value)),
-            ERROR_SUCCESS);
-}
-
-void PutText(const char16_t* keyPath, const char16_t* name, const std::u16string& text) {
-  RegKey key;
-  ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, keyPath, KEY_ALL_ACCESS, &key, nullptr), ERROR_SUCCESS);
-  ASSERT_EQ(RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const uint8_t*>(text.c_str()),
-                           static_cast<uint32_t>((text.size() + 1) * sizeof(char16_t))),
-            ERROR_SUCCESS);
 }
 
 void DeleteValue(const char16_t* name) {
@@ -100,16 +89,7 @@ class ServiceTest : public ::testing::Test {
     WriteFile(hostFolder + "qzdebug.ini", "[debug]\ndebuglog=" + traceFile + "\ndebuglevel=8\n");
     logHost = Launch(hostFolder + "LogHost", "");
     ASSERT_TRUE(WaitFor([] { return WaitNamedPipe("Log_ServerNamePipe", 0); }));
-    PutProductKey();
-  }
-
-  // The product key as the installation step leaves it.
-  void PutProductKey() {
-    PutText(kProductKeyPath, u"Version", u"1.0.0.1");
-    PutText(kProductKeyPath, u"ProductName", u"Halvard Velmora");
-    PutDword(kProductKeyPath, u"Lang", 1);
-    PutDword(kProductKeyPath, u"Blocking", 1);
-    PutDword(kProductKeyPath, u"InstQuor", 0);
+    PutProductKey(kProductKeyPath);
   }
 
   void TearDown() override {
@@ -259,7 +239,7 @@ TEST_F(ServiceTest, MissingRegistryValuesFailStartUpWithTheRegistrysCode) {
   };
   for (const Case& c : cases) {
     WriteFile(traceFile, "");
-    PutProductKey();  // the previous case may have removed all of it
+    PutProductKey(kProductKeyPath);  // the previous case may have removed all of it
     if (c.missing == nullptr) {
       ASSERT_EQ(RegDeleteTreeW(HKEY_LOCAL_MACHINE, kProductKeyPath), ERROR_SUCCESS);
     } else {

@@ -11,29 +11,17 @@
 #include "platform/profile.h"
 #include "platform/registry.h"
 #include "platform/text.h"
+#include "registry_values.h"
 #include "test_env.h"
 #include "tls_server.h"
 
 namespace {
 
 using namespace platform;
+using velmora::test::PutDword;
+using velmora::test::PutProductKey;
+using velmora::test::PutText;
 using velmora::test::ScopedTestEnvironment;
-
-void PutDword(const char16_t* keyPath, const char16_t* name, uint32_t value) {
-  RegKey key;
-  ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, keyPath, KEY_ALL_ACCESS, &key, nullptr), ERROR_SUCCESS);
-  ASSERT_EQ(RegSetValueExW(key, name, 0, REG_DWORD, reinterpret_cast<const uint8_t*>(&value), sizeof(value)),
-            ERROR_SUCCESS);
-}
-
-void PutText(const char16_t* keyPath, const char16_t* name, std::u16string_view text) {
-  RegKey key;
-  ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, keyPath, KEY_ALL_ACCESS, &key, nullptr), ERROR_SUCCESS);
-  std::u16string data(text);
-  ASSERT_EQ(RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const uint8_t*>(data.c_str()),
-                           static_cast<uint32_t>((data.size() + 1) * sizeof(char16_t))),
-            ERROR_SUCCESS);
-}
 
 struct StoredValue {
   uint32_t error = ERROR_SUCCESS;
@@ -63,15 +51,6 @@ uint32_t AsDword(const StoredValue& value) {
 
 class RegDataTest : public ::testing::Test {
  protected:
-  // A product key as the installer leaves it.
-  void InstallProductKey() {
-    PutText(kProductKeyPath, u"Version", u"1.0.0.1");
-    PutText(kProductKeyPath, u"ProductName", u"Halvard Velmora");
-    PutDword(kProductKeyPath, u"Lang", 1);
-    PutDword(kProductKeyPath, u"Blocking", 1);
-    PutDword(kProductKeyPath, u"InstQuor", 0);
-  }
-
   ScopedTestEnvironment env;
   CRegData reg;
 };
@@ -82,7 +61,7 @@ TEST_F(RegDataTest, LanguageIdMapsToTheHighestBitPosition) {
     uint32_t backend;
   };
   const Case cases[] = {{0x400, 10}, {3, 1}, {1, 0}, {2, 1}, {8, 3}, {0, 0}, {0x80000000u, 31}, {0xFFFFFFFFu, 31}};
-  InstallProductKey();
+  PutProductKey(kProductKeyPath);
   ASSERT_EQ(reg.Initial(), ERROR_SUCCESS);
   for (const Case& c : cases) {
     PutDword(kProductKeyPath, u"Lang", c.lang);
@@ -111,7 +90,7 @@ TEST_F(RegDataTest, StartUpReadsFailWithTheRegistrysCode) {
 }
 
 TEST_F(RegDataTest, StartUpReadsTakeTheStoredValues) {
-  InstallProductKey();
+  PutProductKey(kProductKeyPath);
   PutDword(kProductKeyPath, u"Blocking", 0);
   PutDword(kProductKeyPath, u"InstQuor", 1);
   PutDword(kProductKeyPath, u"OVUID", 4711);
@@ -158,7 +137,7 @@ TEST_F(RegDataTest, VersionReadIsBoundedByItsTwentyBytes) {
       {u"123456789", ERROR_SUCCESS, "Halvard Velmora 123456789"},
       {u"1234567890", ERROR_MORE_DATA, "Halvard Velmora "},
   };
-  InstallProductKey();
+  PutProductKey(kProductKeyPath);
   ASSERT_EQ(reg.Initial(), ERROR_SUCCESS);
   for (const Case& c : cases) {
     PutText(kProductKeyPath, u"Version", c.stored);
@@ -176,7 +155,7 @@ TEST_F(RegDataTest, UserAgentWithoutTheValuesIsABlank) {
 }
 
 TEST_F(RegDataTest, ProductNameIsCutToTheNarrowLimitOnACharacterBoundary) {
-  InstallProductKey();
+  PutProductKey(kProductKeyPath);
   // 255 two-byte characters: 510 bytes in the system code page, cut below 256 bytes.
   PutText(kProductKeyPath, u"ProductName", std::u16string(255, u'\u00e9'));
   ASSERT_EQ(reg.Initial(), ERROR_SUCCESS);
@@ -186,7 +165,7 @@ TEST_F(RegDataTest, ProductNameIsCutToTheNarrowLimitOnACharacterBoundary) {
 }
 
 TEST_F(RegDataTest, MissingReportTimestampIsCreatedAsZero) {
-  InstallProductKey();
+  PutProductKey(kProductKeyPath);
   ASSERT_EQ(reg.Initial(), ERROR_SUCCESS);
   uint32_t timestamp = 99;
   EXPECT_EQ(reg.GetLastVLMtimestamp(timestamp), ERROR_SUCCESS);
@@ -216,7 +195,7 @@ TEST_F(RegDataTest, DnsQuerySwitchLivesInTheUrlFiltersKey) {
 class CurlHandleTest : public RegDataTest {
  protected:
   void SetUp() override {
-    InstallProductKey();
+    PutProductKey(kProductKeyPath);
     ASSERT_EQ(g_RegData.Initial(), ERROR_SUCCESS);
     folder = env.Root() + "/program/";
     std::filesystem::create_directories(folder + kConfigFolderName);
