@@ -7,6 +7,10 @@
 #include <fstream>
 #include <sstream>
 
+#include "platform/clock.h"
+#include "platform/error.h"
+#include "platform/process.h"
+
 namespace velmora::test {
 namespace {
 
@@ -55,6 +59,23 @@ std::string ScopedTestEnvironment::MakeInstallation() const {
   std::filesystem::copy(VELMORA_DIST_DIR, target,
                         std::filesystem::copy_options::recursive | std::filesystem::copy_options::overwrite_existing);
   return target.string() + "/";
+}
+
+bool WaitUntil(const std::function<bool()>& condition, uint32_t patienceMs) {
+  uint64_t deadline = platform::GetTickCount64() + patienceMs;
+  while (!condition()) {
+    if (platform::GetTickCount64() > deadline) return false;
+    platform::Sleep(5);
+  }
+  return true;
+}
+
+pid_t LaunchProgram(const std::string& program, const std::string& arguments) {
+  pid_t pid = -1;
+  EXPECT_EQ(platform::LaunchProcess(program, "\"" + program + "\" " + arguments, platform::LaunchOptions{}, &pid),
+            platform::ERROR_SUCCESS)
+      << program;
+  return pid;
 }
 
 void WriteFile(const std::string& path, const std::string& text) {

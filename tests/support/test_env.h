@@ -2,6 +2,10 @@
 // running side by side never meet each other's objects. Programs the test starts inherit it.
 #pragma once
 
+#include <sys/types.h>
+
+#include <cstdint>
+#include <functional>
 #include <string>
 
 namespace velmora::test {
@@ -25,6 +29,14 @@ class ScopedTestEnvironment {
   std::string m_root;
   std::string m_savedRuntime, m_savedRegistry, m_savedSession;
 };
+
+// Polls the condition every few milliseconds until it holds or patienceMs have passed, and
+// answers whether it held: for results that other processes or threads bring about.
+bool WaitUntil(const std::function<bool()>& condition, uint32_t patienceMs = 30000);
+
+// Starts program with the arguments (program name as argv[0]); a failure fails the test and
+// answers -1.
+pid_t LaunchProgram(const std::string& program, const std::string& arguments);
 
 // Writes text to the file, replacing it.
 void WriteFile(const std::string& path, const std::string& text);

@@ -25,6 +25,9 @@ namespace {
 constexpr char kLogHostPipe[] = "Log_ServerNamePipe";
 constexpr uint32_t kPatienceMs = 15000;
 
+using velmora::test::LaunchProgram;
+using velmora::test::WaitUntil;
+
 std::vector<std::string> Split(const std::string& text, char separator) {
   std::vector<std::string> parts;
   std::string part;
@@ -37,25 +40,8 @@ bool HostListens() {
   return platform::WaitNamedPipe(kLogHostPipe, 0) || platform::GetLastError() == platform::ERROR_TIMEOUT;
 }
 
-template <typename Condition>
-bool WaitFor(Condition condition) {
-  uint64_t deadline = platform::GetTickCount64() + kPatienceMs;
-  while (!condition()) {
-    if (platform::GetTickCount64() > deadline) return false;
-    platform::Sleep(20);
-  }
-  return true;
-}
-
-pid_t Launch(const std::string& program, const std::string& arguments) {
-  pid_t pid = -1;
-  EXPECT_EQ(platform::LaunchProcess(program, "\"" + program + "\" " + arguments, platform::LaunchOptions{}, &pid),
-            platform::ERROR_SUCCESS);
-  return pid;
-}
-
 int RunToEnd(const std::string& program, const std::string& arguments) {
-  pid_t pid = Launch(program, arguments);
+  pid_t pid = LaunchProgram(program, arguments);
   int status = 0;
   if (pid <= 0 || ::waitpid(pid, &status, 0) != pid) return -1;
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
@@ -89,12 +75,12 @@ class LogHostTest : public ::testing::Test {
 
   void StartHost(int level = 8) {
     WriteSettings(m_install, "debug.log", level);
-    m_hostPid = Launch(m_install + "LogHost", "");
-    ASSERT_TRUE(WaitFor(HostListens)) << "LogHost never opened its pipe";
+    m_hostPid = LaunchProgram(m_install + "LogHost", "");
+    ASSERT_TRUE(WaitUntil(HostListens, kPatienceMs)) << "LogHost never opened its pipe";
   }
 
   bool HostExited() {
-    return WaitFor([&] { return ::waitpid(m_hostPid, nullptr, WNOHANG) == m_hostPid; }) &&
+    return WaitUntil([&] { return ::waitpid(m_hostPid, nullptr, WNOHANG) == m_hostPid; }, kPatienceMs) &&
            (m_hostPid = -1, true);
   }
 
@@ -108,7 +94,7 @@ class LogHostTest : public ::testing::Test {
   // The log line whose record text holds needle, split into its fields; empty when none shows up.
   std::vector<std::string> WaitForLine(const std::string& needle) {
     std::vector<std::string> found;
-    WaitFor([&] {
+    WaitUntil([&] {
       for (const std::string& line : Split(LogText(), '\n')) {
         if (line.find(needle) != std::string::npos) {
           found = Split(line, '\t');
@@ -116,7 +102,7 @@ class LogHostTest : public ::testing::Test {
         }
       }
       return false;
-    });
+    }, kPatienceMs);
     return found;
   }
 
@@ -128,7 +114,7 @@ class LogHostTest : public ::testing::Test {
 
 TEST_F(LogHostTest, TraceBecomesOneLineWithTagProgramAndMessage) {
   StartHost();
-  pid_t client = Launch(m_client, "trace 8 \"[Test] hello host\"");
+  pid_t client = LaunchProgram(m_client, "trace 8 \"[Test] hello host\"");
   ASSERT_EQ(::waitpid(client, nullptr, 0), client);
   std::vector<std::string> fields = WaitForLine("[Test] hello host");
   ASSERT_EQ(fields.size(), 7u) << LogText();
@@ -231,9 +217,9 @@ TEST_F(LogHostTest, StartFollowsTheDebugSettings) {
     if (c.settings != nullptr) velmora::test::WriteFile(m_install + "qzdebug.ini", c.settings);
     ASSERT_EQ(RunToEnd(m_client, "start"), 0) << c.what;
     if (c.starts) {
-      EXPECT_TRUE(WaitFor(HostListens)) << c.what;
+      EXPECT_TRUE(WaitUntil(HostListens, kPatienceMs)) << c.what;
       EXPECT_TRUE(EndLogHost());
-      EXPECT_TRUE(WaitFor([] { return !HostListens(); })) << c.what;
+      EXPECT_TRUE(WaitUntil([] { return !HostListens(); }, kPatienceMs)) << c.what;
     } else {
       platform::Sleep(500);
       EXPECT_FALSE(HostListens()) << c.what;

@@ -36,22 +36,14 @@ using velmora::test::PutDword;
 using velmora::test::PutProductKey;
 using velmora::test::PutText;
 using velmora::test::ReadFile;
+using velmora::test::LaunchProgram;
 using velmora::test::ScopedTestEnvironment;
+using velmora::test::WaitUntil;
 using velmora::test::WriteFile;
 
 constexpr uint32_t kPatienceMs = 30000;
 constexpr char kTraceFile[] = "trace.log";
 const char* const kFolders[] = {"Config", "Pcap_input", "Pcap_output", "Download", "Temp"};
-
-template <typename Condition>
-bool WaitFor(Condition condition, uint32_t patienceMs = kPatienceMs) {
-  uint64_t deadline = GetTickCount64() + patienceMs;
-  while (!condition()) {
-    if (GetTickCount64() > deadline) return false;
-    Sleep(20);
-  }
-  return true;
-}
 
 void DeleteValue(const char16_t* name) {
   RegKey key;
@@ -62,7 +54,7 @@ void DeleteValue(const char16_t* name) {
 // Exit status, or -1 when the process did not end in time (it is then killed).
 int WaitForExit(pid_t pid, uint32_t patienceMs = kPatienceMs) {
   int status = 0;
-  bool ended = WaitFor([&] { return ::waitpid(pid, &status, WNOHANG) == pid; }, patienceMs);
+  bool ended = WaitUntil([&] { return ::waitpid(pid, &status, WNOHANG) == pid; }, patienceMs);
   if (!ended) {
     ::kill(pid, SIGKILL);
     ::waitpid(pid, &status, 0);
@@ -88,7 +80,7 @@ class ServiceTest : public ::testing::Test {
     traceFile = hostFolder + kTraceFile;
     WriteFile(hostFolder + "qzdebug.ini", "[debug]\ndebuglog=" + traceFile + "\ndebuglevel=8\n");
     logHost = Launch(hostFolder + "LogHost", "");
-    ASSERT_TRUE(WaitFor([] { return WaitNamedPipe("Log_ServerNamePipe", 0); }));
+    ASSERT_TRUE(WaitUntil([] { return WaitNamedPipe("Log_ServerNamePipe", 0); }));
     PutProductKey(kProductKeyPath);
   }
 
@@ -107,8 +99,7 @@ class ServiceTest : public ::testing::Test {
   }
 
   pid_t Launch(const std::string& program, const std::string& arguments) {
-    pid_t pid = -1;
-    EXPECT_EQ(LaunchProcess(program, "\"" + program + "\" " + arguments, LaunchOptions{}, &pid), ERROR_SUCCESS);
+    pid_t pid = LaunchProgram(program, arguments);
     if (pid > 0) started.push_back(pid);
     return pid;
   }
@@ -118,7 +109,7 @@ class ServiceTest : public ::testing::Test {
 
   std::string Traces() const { return ReadFile(traceFile); }
   bool WaitForTrace(const std::string& text) {
-    return WaitFor([&] { return Traces().find(text) != std::string::npos; });
+    return WaitUntil([&] { return Traces().find(text) != std::string::npos; });
   }
   bool Traced(const std::string& text) const { return Traces().find(text) != std::string::npos; }
 
@@ -171,7 +162,7 @@ class ServiceTest : public ::testing::Test {
     if (!service) return;
     SERVICE_STATUS status;
     ControlService(service, SERVICE_CONTROL_STOP, &status);
-    WaitFor([&] { return QueryServiceStatus(service, &status) && status.dwCurrentState == SERVICE_STOPPED; });
+    WaitUntil([&] { return QueryServiceStatus(service, &status) && status.dwCurrentState == SERVICE_STOPPED; });
     DeleteService(service);
   }
 
@@ -258,7 +249,7 @@ TEST_F(ServiceTest, MissingBlockingStillStartsWithReportOnlySwitchesOff) {
   pid_t pid = StartConsoleAndWaitUntilRunning();
   EXPECT_TRUE(Traced("[Initial] g_RegData.GetBlockingOrNot() failed. err = 2"));
   HVPX_URLF_CONFIG config;
-  ASSERT_TRUE(WaitFor([&] {
+  ASSERT_TRUE(WaitUntil([&] {
     RegKey key;
     uint32_t size = sizeof(config);
     return RegOpenKeyExW(HKEY_LOCAL_MACHINE, kHvpxUrlFilterKeyPath, 0, KEY_READ, &key) == ERROR_SUCCESS &&
@@ -301,7 +292,7 @@ TEST_F(ServiceTest, ServicePathInstallsStartsAndRemoves) {
   ScHandle service = OpenServiceW(manager, u"Corvane", SERVICE_ALL_ACCESS);
   ASSERT_TRUE(service);
   SERVICE_STATUS status;
-  EXPECT_TRUE(WaitFor([&] { return QueryServiceStatus(service, &status) && status.dwCurrentState == SERVICE_RUNNING; }));
+  EXPECT_TRUE(WaitUntil([&] { return QueryServiceStatus(service, &status) && status.dwCurrentState == SERVICE_RUNNING; }));
   EXPECT_EQ(status.dwServiceType, SERVICE_WIN32_OWN_PROCESS);
   EXPECT_EQ(status.dwControlsAccepted, SERVICE_ACCEPT_STOP | SERVICE_ACCEPT_SHUTDOWN);
   EXPECT_TRUE(WaitForTrace("[MonitorConfigDirectory] >>>"));
@@ -314,7 +305,7 @@ TEST_F(ServiceTest, ServicePathInstallsStartsAndRemoves) {
 
   EXPECT_EQ(RunCorvane("-REMOVE"), 0);
   EXPECT_TRUE(Traced("[service_ctrl] Signal SERVICE_STOP_EVENT"));
-  EXPECT_TRUE(WaitFor([&] { return !NamedObjectFile::IsLive(StopEventPath()); }));
+  EXPECT_TRUE(WaitUntil([&] { return !NamedObjectFile::IsLive(StopEventPath()); }));
   ScHandle gone = OpenServiceW(manager, u"Corvane", SERVICE_ALL_ACCESS);
   EXPECT_FALSE(gone);
   EXPECT_EQ(GetLastError(), ERROR_SERVICE_DOES_NOT_EXIST);

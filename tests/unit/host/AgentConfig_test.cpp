@@ -64,12 +64,7 @@ std::string Scrambled(const std::string& plain) {
 
 // Waits (bounded) until the published settings satisfy the condition.
 bool EventuallyConfig(const std::function<bool(const CConfigSettings&)>& condition) {
-  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-  while (std::chrono::steady_clock::now() < deadline) {
-    if (condition(*GetConfig())) return true;
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  }
-  return false;
+  return velmora::test::WaitUntil([&] { return condition(*GetConfig()); }, 20000);
 }
 
 class AgentConfigTest : public ::testing::Test {

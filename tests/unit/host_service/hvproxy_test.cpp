@@ -62,10 +62,7 @@ void Record(uint32_t, uint32_t protocol, uint32_t, uintptr_t, const HVPX_URLF_NO
 }
 
 bool WaitForCount(int count) {
-  for (int i = 0; i < 1000 && g_received.count.load() < count; ++i) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  return g_received.count.load() >= count;
+  return velmora::test::WaitUntil([count] { return g_received.count.load() >= count; }, 10000);
 }
 
 class HvProxyTest : public ::testing::Test {
