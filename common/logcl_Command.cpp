@@ -7,7 +7,6 @@
 #include "platform/clock.h"
 #include "platform/error.h"
 #include "platform/identity.h"
-#include "platform/process.h"
 #include "platform/profile.h"
 #include "platform/text.h"
 
@@ -40,14 +39,6 @@ bool SendToLogHost(const std::u16string& text) {
     return false;
   }
   return true;
-}
-
-// The service's own program launcher takes this over once it exists; the log host only needs a
-// hidden start without arguments.
-bool LaunchHiddenProgram(const std::u16string& programPath) {
-  std::string path = platform::Utf16ToUtf8(programPath);
-  return platform::LaunchProcess(path, "\"" + path + "\"", platform::LaunchOptions{}) ==
-         platform::ERROR_SUCCESS;
 }
 
 bool StartsWithNoCase(const std::u16string& text, const std::u16string& prefix) {
@@ -109,7 +100,7 @@ std::u16string GetModulePath() {
   return platform::Utf8ToUtf16(std::string_view(program).substr(0, slash + 1));
 }
 
-void StartLogHost() {
+void StartLogHost(ProgramLauncher launch) {
   std::u16string folder = GetModulePath();
   std::u16string settings = folder + kDebugSettingsFile;
   char16_t debugLog[kDebugLogChars + 1] = u"";
@@ -117,7 +108,7 @@ void StartLogHost() {
                                      settings.c_str());
   int32_t debugLevel = platform::GetPrivateProfileIntW(u"debug", u"debuglevel", 0, settings.c_str());
   if (debugLog[0] == u'\0' || debugLevel == 0) return;
-  if (LaunchHiddenProgram(folder + kLogHostProgram)) {
+  if (launch((folder + kLogHostProgram).c_str()) == 1) {
     DebugTraceW(8, kModule, __LINE__, u"[StartLogHost] LogHost ready");
   }
 }

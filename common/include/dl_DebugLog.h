@@ -70,8 +70,13 @@ bool QueryLogHostPath(std::u16string& path, uint32_t replyLimitSeconds = kLogHos
 // Asks the host to end; true when the command was written.
 bool EndLogHost();
 
-// Starts "LogHost" from this program's folder when its "qzdebug.ini" enables debug logging.
-void StartLogHost();
+// Starts a program file without arguments and without waiting for it: 1, or 0 when it could not
+// be started.
+using ProgramLauncher = int (*)(const char16_t* programPath);
+
+// Starts "LogHost" from this program's folder with launch when its "qzdebug.ini" enables debug
+// logging. The service passes its own launcher, so the start is traced like its other launches.
+void StartLogHost(ProgramLauncher launch);
 
 // Ends the log host if it runs from this program's folder; one from elsewhere is left running.
 void StopLogHost();

@@ -286,7 +286,7 @@ int LaunchEXE(const char16_t* programPath) {
 }
 
 int AgentServiceEntry(int argc, char** argv) {
-  StartLogHost();
+  StartLogHost(&LaunchEXE);
   InitDebugLogW(nullptr, nullptr, kTraceTag, true);
   SetCurrentDirToModule();
   CreateProgramFolders();

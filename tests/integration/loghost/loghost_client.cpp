@@ -6,7 +6,21 @@
 #include <string>
 
 #include "dl_DebugLog.h"
+#include "platform/error.h"
+#include "platform/process.h"
 #include "platform/text.h"
+
+namespace {
+
+// Starts the program hidden and without arguments, as the service's launcher does.
+int LaunchHidden(const char16_t* programPath) {
+  std::string path = platform::Utf16ToUtf8(programPath);
+  return platform::LaunchProcess(path, "\"" + path + "\" ", platform::LaunchOptions{}) == platform::ERROR_SUCCESS
+             ? 1
+             : 0;
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
   if (argc < 2) return 2;
@@ -20,7 +34,7 @@ int main(int argc, char** argv) {
   } else if (command == "trace-special") {
     DebugTraceW(8, u"LogHostClient", __LINE__, u"[Special] tab\there\nnext\\end");
   } else if (command == "start") {
-    StartLogHost();
+    StartLogHost(&LaunchHidden);
   } else if (command == "stop") {
     StopLogHost();
   } else {

@@ -285,6 +285,31 @@ TEST_F(ServiceTest, WithTheProxyComponentRatingsReachTheCallbackUntilShutdown) {
   EXPECT_FALSE(Traced("late.example"));
 }
 
+TEST_F(ServiceTest, DebugSettingsStartTheLogHostThroughTheServicesLauncher) {
+  // Without its program file the start fails, so no second host can outlive the test; the
+  // attempt and its failure reach the host that already runs.
+  WriteFile(install + "qzdebug.ini", "[debug]\ndebuglog=debug.log\ndebuglevel=8\n");
+  std::filesystem::remove(install + "LogHost");
+  EXPECT_EQ(RunCorvane("-uninstall"), 0);
+  EXPECT_TRUE(Traced("[LaunchEXE] szCommand: \"" + install + "LogHost\" ")) << Traces();
+  EXPECT_TRUE(Traced("CreateProcess " + install + "LogHost failed! err = 2")) << Traces();
+  EXPECT_FALSE(Traced("[StartLogHost] LogHost ready"));
+}
+
+TEST_F(ServiceTest, ServiceWhoseStartFailsReportsStoppedWithTheCode) {
+  DeleteValue(u"Lang");
+  EXPECT_EQ(RunCorvane(""), 0);
+  ScHandle manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
+  ScHandle service = OpenServiceW(manager, u"Corvane", SERVICE_ALL_ACCESS);
+  ASSERT_TRUE(service);
+  EXPECT_TRUE(WaitForTrace("[Initial] g_RegData.GetLanguageID() failed. err = 2"));
+  SERVICE_STATUS status;
+  EXPECT_TRUE(WaitUntil([&] { return QueryServiceStatus(service, &status) && status.dwCurrentState == SERVICE_STOPPED; }));
+  EXPECT_EQ(status.dwWin32ExitCode, 0u);
+  EXPECT_EQ(status.dwServiceSpecificExitCode, ERROR_FILE_NOT_FOUND);
+  EXPECT_FALSE(Traced("[MonitorConfigDirectory] >>>")) << "no worker started";
+}
+
 TEST_F(ServiceTest, ServicePathInstallsStartsAndRemoves) {
   // No service yet: the program installs and starts it, then ends.
   EXPECT_EQ(RunCorvane(""), 0);
