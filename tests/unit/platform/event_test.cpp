@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <functional>
 #include <future>
+#include <ostream>
 #include <string>
 
 #include "peer_process.h"
@@ -24,6 +25,9 @@ struct EventKind {
   const char* label;
   std::function<std::unique_ptr<Event>(bool manualReset, bool initialState)> make;
 };
+
+// Shown in test listings instead of the parameter's raw bytes.
+void PrintTo(const EventKind& kind, std::ostream* out) { *out << kind.label; }
 
 class EventBehaviour : public ::testing::TestWithParam<EventKind> {
  protected:
